@@ -1,0 +1,30 @@
+#include "frames/framedecoder.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImageReader>
+
+#include "window/sharedstate.h"
+
+QSize decodedSizeFor(const QSize &size)
+{
+    if (qint64(size.width()) * size.height() * 4 <= DisplayBufferSize)
+        return size;
+    const QSize scaled = size.scaled(FrameWidth, FrameHeight, Qt::KeepAspectRatio);
+    return scaled.expandedTo(QSize(1, 1));
+}
+
+QImage decodeFrame(const QByteArray &bytes)
+{
+    QByteArray shared = bytes;
+    QBuffer device(&shared);
+    device.open(QIODevice::ReadOnly);
+    QImageReader reader(&device);
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        const QSize decoded = decodedSizeFor(size);
+        if (decoded != size)
+            reader.setScaledSize(decoded);
+    }
+    return reader.read();
+}

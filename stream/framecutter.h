@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+
+// Cuts complete JPEG images (FF D8 ... FF D9) out of the bytes received.
+//
+// The end of an image is found by walking its marker segments, so that an
+// FF D9 inside a header segment (an EXIF thumbnail, say) does not end it.
+// Scanning resumes where the previous call stopped, so the cost per byte
+// received does not grow with the length of the buffer.
+class FrameCutter
+{
+public:
+    // Several times the largest frame a camera sends: a 1920x1080 JPEG of
+    // the highest quality stays under 2 MiB. An image longer than this is
+    // dropped, and so is everything in front of a start marker.
+    static constexpr qsizetype MaxBufferSize = 8 * 1024 * 1024;
+
+    explicit FrameCutter(QByteArray &buffer);
+
+    void append(const QByteArray &bytes);
+
+    // The oldest complete image not yet taken, or an empty array when none
+    // is complete. The result shares the buffer's bytes: it stays valid
+    // until the next call of append(), compact() or reset().
+    QByteArray nextImage();
+
+    // Removes the bytes consumed so far and keeps the buffer within its bound.
+    void compact();
+
+    // Forgets the scan state; call it whenever the buffer is emptied.
+    void reset();
+
+private:
+    enum class State { SeekingStart, Segments, EntropyData };
+
+    bool walkSegment();
+    bool walkEntropyData();
+    void restartAt(qsizetype start);
+
+    QByteArray &buffer;
+    State state = State::SeekingStart;
+    qsizetype imageStart = 0;
+    qsizetype scan = 0;
+    qsizetype consumed = 0;
+    qsizetype imageEnd = -1;
+};

@@ -1,0 +1,56 @@
+#include "testsupport.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QPainter>
+
+QImage makeTestPicture(const QSize &size, int seed)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            row[x] = qRgb((x * 255 / qMax(1, size.width()) + seed) & 0xFF,
+                          (y * 255 / qMax(1, size.height()) + 2 * seed) & 0xFF,
+                          ((x ^ y) + 3 * seed) & 0xFF);
+    }
+    QPainter painter(&image);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(240, 240, 40));
+    painter.drawEllipse(QRect(size.width() / 4, size.height() / 4, size.width() / 3, size.height() / 3));
+    painter.setBrush(QColor(20, 160, 60));
+    painter.drawRect(QRect(size.width() / 2, size.height() / 2, size.width() / 4, size.height() / 5));
+    return image;
+}
+
+QByteArray encodeJpeg(const QImage &image, int quality, bool progressive)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+QByteArray makeJpeg(const QSize &size, int seed, int quality)
+{
+    return encodeJpeg(makeTestPicture(size, seed), quality);
+}
+
+QByteArray withExifThumbnail(const QByteArray &jpeg)
+{
+    const QByteArray thumbnail = makeJpeg(QSize(40, 30), 7, 60);
+    QByteArray payload = QByteArray("Exif\0\0", 6);
+    // A minimal little-endian TIFF header, then the thumbnail bytes.
+    payload += QByteArray("II*\0\x08\0\0\0", 8);
+    payload += thumbnail;
+    const int length = payload.size() + 2;
+    QByteArray segment("\xFF\xE1");
+    segment += char(length >> 8);
+    segment += char(length & 0xFF);
+    segment += payload;
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QSize>
+
+// A busy test picture: gradients and a few shapes, so that it compresses
+// like a camera scene rather than a flat colour.
+QImage makeTestPicture(const QSize &size, int seed = 0);
+
+// The picture encoded as a baseline (or progressive) JPEG.
+QByteArray encodeJpeg(const QImage &image, int quality = 85, bool progressive = false);
+
+QByteArray makeJpeg(const QSize &size, int seed = 0, int quality = 85);
+
+// The JPEG with an APP1 (EXIF) segment right after FF D8 that holds a whole
+// thumbnail JPEG, FF D8 ... FF D9 included.
+QByteArray withExifThumbnail(const QByteArray &jpeg);
