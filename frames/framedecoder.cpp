@@ -6,6 +6,13 @@
 
 #include "window/sharedstate.h"
 
+namespace {
+// Headers claiming more pixels than 8K UHD are refused unread: no camera
+// sends them, and a forged one would cost up to Qt's allocation limit and
+// a long scan per frame.
+constexpr qint64 MaxSourcePixels = qint64(7680) * 4320;
+}
+
 QSize decodedSizeFor(const QSize &size)
 {
     if (qint64(size.width()) * size.height() * 4 <= DisplayBufferSize)
@@ -22,6 +29,8 @@ QImage decodeFrame(const QByteArray &bytes)
     QImageReader reader(&device);
     const QSize size = reader.size();
     if (size.isValid()) {
+        if (qint64(size.width()) * size.height() > MaxSourcePixels)
+            return QImage();
         const QSize decoded = decodedSizeFor(size);
         if (decoded != size)
             reader.setScaledSize(decoded);

@@ -8,7 +8,7 @@ scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target monitor camsim
 
-build/tools/camsim --listen 127.0.0.1 --port 8080 &
+build/camsim --listen 127.0.0.1 --port 8080 &
 camera=$!
 trap 'kill $camera 2>/dev/null || true' EXIT INT TERM
 

@@ -16,7 +16,8 @@ public:
     // dropped, and so is everything in front of a start marker.
     static constexpr qsizetype MaxBufferSize = 8 * 1024 * 1024;
 
-    explicit FrameCutter(QByteArray &buffer);
+    // A bound other than MaxBufferSize is for tests that reach it quickly.
+    explicit FrameCutter(QByteArray &buffer, qsizetype bound = MaxBufferSize);
 
     void append(const QByteArray &bytes);
 
@@ -25,7 +26,8 @@ public:
     // until the next call of append(), compact() or reset().
     QByteArray nextImage();
 
-    // Removes the bytes consumed so far and keeps the buffer within its bound.
+    // Removes the bytes consumed so far. Called once nextImage() has returned
+    // an empty array, it leaves at most `bound` bytes in the buffer.
     void compact();
 
     // Forgets the scan state; call it whenever the buffer is emptied.
@@ -36,9 +38,12 @@ private:
 
     bool walkSegment();
     bool walkEntropyData();
+    bool skipToMarker();
+    qsizetype imageStartWithin(qsizetype from, qsizetype end, bool mayHoldImages) const;
     void restartAt(qsizetype start);
 
     QByteArray &buffer;
+    const qsizetype bound;
     State state = State::SeekingStart;
     qsizetype imageStart = 0;
     qsizetype scan = 0;
