@@ -4,7 +4,7 @@
 struct BenchOptions
 {
     int frames = 2000;        // per end-to-end run at full speed
-    int pacedFrames = 300;    // per run at 20 frames per second
+    int pacedFrames = 400;    // per run at 20 frames per second
     int soakFrames = 2000;    // for the memory run
     int repetitions = 31;     // timed batches per stage
     double batchMilliseconds = 10.0;

@@ -54,8 +54,12 @@ struct Feed
     int images = 0;
 };
 
-// Hands bytes to the cutter in deliveries, as read() does.
-Feed feed(FrameCutter &cutter, const QByteArray &bytes)
+enum class Scan { Resumed, FromStart };
+
+// Hands bytes to the cutter in deliveries, as read() does. Scan::FromStart
+// instead searches the whole buffer for an end marker after each delivery,
+// for comparison.
+Feed feed(FrameCutter &cutter, const QByteArray &buffer, const QByteArray &bytes, Scan scan = Scan::Resumed)
 {
     Feed result;
     for (qsizetype offset = 0; offset < bytes.size(); offset += Delivery) {
@@ -63,9 +67,13 @@ Feed feed(FrameCutter &cutter, const QByteArray &bytes)
         const Clock::time_point start = Clock::now();
         cutter.append(delivery);
         const Clock::time_point appended = Clock::now();
-        for (QByteArray image = cutter.nextImage(); !image.isEmpty(); image = cutter.nextImage())
-            ++result.images;
-        cutter.compact();
+        if (scan == Scan::FromStart) {
+            result.images += buffer.indexOf("\xFF\xD9") >= 0 ? 1 : 0;
+        } else {
+            for (QByteArray image = cutter.nextImage(); !image.isEmpty(); image = cutter.nextImage())
+                ++result.images;
+            cutter.compact();
+        }
         const Clock::time_point scanned = Clock::now();
         result.appendMilliseconds += millisecondsBetween(start, appended);
         result.scanMilliseconds += millisecondsBetween(appended, scanned);
@@ -74,18 +82,19 @@ Feed feed(FrameCutter &cutter, const QByteArray &bytes)
 }
 
 ExtractionCost partialImageCost(const QByteArray &header, const QByteArray &entropy, qsizetype bufferLength,
-                                int repetitions)
+                                int repetitions, Scan scan = Scan::Resumed)
 {
     ExtractionCost cost;
-    cost.what = QStringLiteral("image not ended yet");
+    cost.what = scan == Scan::Resumed ? QStringLiteral("image not ended yet")
+                                      : QStringLiteral("same, searched from 0 (for comparison)");
     std::vector<double> appendCosts;
     std::vector<double> scanCosts;
     for (int repetition = 0; repetition < repetitions; ++repetition) {
         QByteArray buffer;
         FrameCutter cutter(buffer);
-        feed(cutter, header + entropy.left(bufferLength));
+        feed(cutter, buffer, header + entropy.left(bufferLength));
         cost.bufferMiB = double(buffer.size()) / MiB;
-        const Feed timed = feed(cutter, entropy.mid(bufferLength, TimedBytes));
+        const Feed timed = feed(cutter, buffer, entropy.mid(bufferLength, TimedBytes), scan);
         appendCosts.push_back(timed.appendMilliseconds);
         scanCosts.push_back(timed.scanMilliseconds);
         cost.imagesCut = timed.images;
@@ -105,9 +114,9 @@ ExtractionCost streamCost(const QByteArray &jpeg, int repetitions)
     for (int repetition = 0; repetition < repetitions; ++repetition) {
         QByteArray buffer;
         FrameCutter cutter(buffer);
-        feed(cutter, stream.left(TimedBytes));
+        feed(cutter, buffer, stream.left(TimedBytes));
         cost.bufferMiB = double(buffer.size()) / MiB;
-        const Feed timed = feed(cutter, stream.mid(TimedBytes, TimedBytes));
+        const Feed timed = feed(cutter, buffer, stream.mid(TimedBytes, TimedBytes));
         appendCosts.push_back(timed.appendMilliseconds);
         scanCosts.push_back(timed.scanMilliseconds);
         cost.imagesCut = timed.images;
@@ -122,7 +131,10 @@ std::vector<ExtractionCost> measureExtractionCost(const QByteArray &jpeg, int re
 {
     const QByteArray header = headerThroughScanStart(jpeg);
     const QByteArray entropy = entropyData(7 * MiB);
-    return {partialImageCost(header, entropy, 0, repetitions),
-            partialImageCost(header, entropy, 6 * MiB, repetitions),
-            streamCost(jpeg, repetitions)};
+    std::vector<ExtractionCost> costs;
+    for (const qsizetype length : {qsizetype(0), 2 * MiB, 4 * MiB, 6 * MiB})
+        costs.push_back(partialImageCost(header, entropy, length, repetitions));
+    costs.push_back(partialImageCost(header, entropy, 6 * MiB, repetitions, Scan::FromStart));
+    costs.push_back(streamCost(jpeg, repetitions));
+    return costs;
 }

@@ -202,6 +202,7 @@ int main(int argc, char *argv[])
         row(QStringLiteral("record (recordFrame)"), milliseconds(&StageCosts::record));
         row(QStringLiteral("pipeline, recording off (process)"), milliseconds(&StageCosts::pipeline));
         row(QStringLiteral("pipeline, recording on (process)"), milliseconds(&StageCosts::pipelineRecording));
+        row(QStringLiteral("what if: turbojpeg into raster, stamp, show"), milliseconds(&StageCosts::turboPipeline));
         table.addNote(QStringLiteral("Frames too big for the display buffer are decoded scaled down in the DCT."));
         print(table);
     }

@@ -25,6 +25,7 @@ struct StageCosts
     CallCost record;
     CallCost pipeline;
     CallCost pipelineRecording;
+    CallCost turboPipeline;  // what if: turbojpeg straight into the raster, then stamp and show
 };
 
 // Times each stage on one frame; recordings go into workFolder.

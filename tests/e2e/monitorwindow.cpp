@@ -16,6 +16,7 @@ constexpr int ExitTimeoutMs = 15000;
 constexpr int TypingAttempts = 3;
 const QString Xdotool = QStringLiteral("xdotool");
 const QString ClipboardSentinel = QStringLiteral("<not copied>");
+const QRgb LabelBorder = qRgb(0, 0, 110);
 }
 
 const QRect MonitorWindow::Connect(10, 10, 75, 23);
@@ -71,6 +72,16 @@ bool MonitorWindow::start()
     if (!shown || windowId.isEmpty()) {
         lastError = QStringLiteral("the window \"Monitor_tarnwick\" did not appear; monitor said: ")
                     + output();
+        return false;
+    }
+    // Mapped is not yet painted: wait for the borders of the two labels.
+    const bool painted = QTest::qWaitFor([&] {
+        const QImage window = screenshot();
+        return window.pixel(Picture.topLeft()) == LabelBorder
+            && window.pixel(Status.bottomRight()) == LabelBorder;
+    }, WindowTimeoutMs);
+    if (!painted) {
+        lastError = QStringLiteral("the window was not painted");
         return false;
     }
     return focus();
@@ -165,9 +176,9 @@ QImage MonitorWindow::screenshot() const
 
 QImage MonitorWindow::picture() const
 {
-    // The label's 1-pixel border takes the frame's last column; the frame is
-    // centred vertically in the 238 rows inside the border, so it starts at
-    // the label's top edge.
+    // Inside the label's 1-pixel border the frame is drawn left-aligned, from
+    // x 1, and centred in the 238 rows there, from y 0. The border hides its
+    // top row, its two last rows and its two last columns.
     return screenshot().copy(Picture.translated(1, 0));
 }
 

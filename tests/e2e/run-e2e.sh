@@ -36,8 +36,9 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # Xvfb picks a free display itself and writes its number to fd 3 once it
-# accepts connections.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# accepts connections. -terminate: it also ends when its last client goes,
+# should this script be killed before it can stop it.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -terminate 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 
 polls=0
@@ -60,5 +61,9 @@ XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 export XDG_RUNTIME_DIR
 unset QT_QPA_PLATFORM
+# No session bus: the programs on the private display reach nobody's desktop
+# services, and libdbus does not try to launch a bus of its own.
+DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
+export DBUS_SESSION_BUS_ADDRESS
 
 "$test_program" -platform xcb "$@"

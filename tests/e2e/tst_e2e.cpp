@@ -29,7 +29,8 @@ struct Watched
 {
     QList<int> numbers;   // frame numbers read, in order, repeats left out
     int unreadable = 0;   // pictures that were not a camera frame, once one was shown
-    int unstamped = 0;    // camera frames without the blue time stamp
+    int unstamped = 0;    // frames without a time stamp from `since` through the screenshot
+    QTime since = QTime::currentTime();
     int last() const { return numbers.isEmpty() ? -1 : numbers.last(); }
 };
 
@@ -40,15 +41,15 @@ bool watchPicture(const MonitorWindow &monitor, const std::function<bool(int)> &
 {
     return QTest::qWaitFor([&] {
         const QImage picture = monitor.picture();
+        const QTime taken = QTime::currentTime();
         const int number = readFrameNumber(picture);
         if (number < 0) {
             if (!watched->numbers.isEmpty())
                 ++watched->unreadable;
-        } else {
-            if (countStampPixels(picture) < StampPixelsMinimum)
+        } else if (watched->last() != number) {
+            watched->numbers.append(number);
+            if (!hasTimeStamp(picture, watched->since, taken))
                 ++watched->unstamped;
-            if (watched->last() != number)
-                watched->numbers.append(number);
         }
         return enough(number);
     }, timeoutMs);
@@ -161,6 +162,7 @@ void EndToEnd::showsNewestFrame()
     QFETCH(QStringList, cameraOptions);
     QFETCH(int, frames);
 
+    Watched watched;
     SimulatedCamera camera;
     QVERIFY2(camera.start(cameraOptions + QStringList{"--fps", "20", "--frames", QString::number(frames)}),
              qPrintable(camera.error()));
@@ -172,7 +174,6 @@ void EndToEnd::showsNewestFrame()
     QVERIFY2(monitor.enterAddress(Loopback, camera.port()), qPrintable(monitor.error()));
     QVERIFY2(monitor.click(MonitorWindow::Connect), qPrintable(monitor.error()));
 
-    Watched watched;
     const bool reachedLast = watchPicture(monitor, [&](int number) { return number >= frames; }, &watched);
     QVERIFY2(reachedLast, qPrintable(QStringLiteral("shown: %1").arg(listed(watched.numbers))));
     QCOMPARE(watched.last(), frames);
@@ -212,6 +213,7 @@ void EndToEnd::recording()
     QFETCH(int, startAt);
     QFETCH(int, stopAt);
 
+    Watched watched;
     SimulatedCamera camera;
     QVERIFY2(camera.start(cameraOptions + QStringList{"--fps", "20", "--frames", QString::number(frames)}),
              qPrintable(camera.error()));
@@ -221,7 +223,6 @@ void EndToEnd::recording()
     QVERIFY2(monitor.start(), qPrintable(monitor.error()));
     QVERIFY2(monitor.enterAddress(Loopback, camera.port()), qPrintable(monitor.error()));
 
-    Watched watched;
     int shownAtStart = 0;
     int startedEarliest = 0;
     int startedLatest = 0;
@@ -256,6 +257,7 @@ void EndToEnd::recording()
     QVERIFY2(watchPicture(monitor, [&](int number) { return number >= frames; }, &watched),
              qPrintable(listed(watched.numbers)));
     QCOMPARE(watched.last(), frames);
+    QCOMPARE(watched.unstamped, 0);
     if (stopAt == 0)
         QVERIFY2(monitor.click(MonitorWindow::StopRecord), qPrintable(monitor.error()));
     // The close comes after the stop in the window's event queue.
@@ -312,6 +314,8 @@ void EndToEnd::recording()
 void EndToEnd::recordingAcrossReconnection()
 {
     constexpr int Frames = 20;
+    Watched first;
+    Watched second;
     SimulatedCamera camera;
     QVERIFY2(camera.start({"--fps", "20", "--frames", QString::number(Frames)}), qPrintable(camera.error()));
     QTemporaryDir folder;
@@ -323,14 +327,13 @@ void EndToEnd::recordingAcrossReconnection()
     QVERIFY2(monitor.click(MonitorWindow::Record), qPrintable(monitor.error()));
     QTRY_COMPARE_WITH_TIMEOUT(recordingsIn(folder.path()).size(), 1, FileTimeoutMs);
     QVERIFY2(monitor.click(MonitorWindow::Connect), qPrintable(monitor.error()));
-    Watched first;
     QVERIFY2(watchPicture(monitor, [&](int number) { return number >= Frames; }, &first),
              qPrintable(listed(first.numbers)));
+    QCOMPARE(first.unstamped, 0);
     QVERIFY2(monitor.click(MonitorWindow::Stop), qPrintable(monitor.error()));
     QTRY_COMPARE(status.read(monitor.statusArea()), QStringLiteral("stoped"));
 
     QVERIFY2(monitor.click(MonitorWindow::Connect), qPrintable(monitor.error()));
-    Watched second;
     QVERIFY2(watchPicture(monitor, [&](int number) { return number >= 0 && number < Frames; }, &second),
              qPrintable(listed(second.numbers)));
     QVERIFY2(watchPicture(monitor, [&](int number) { return number >= Frames; }, &second),

@@ -35,10 +35,13 @@ const char description[] =
     "http or bare goes with any other mode; exif, burst, cut and garbage go with\n"
     "each other; silent, endless and noise go with none of those four.\n"
     "\n"
+    "\"GET /?action=snapshot\" is answered with one JPEG; other requests get\n"
+    "404 or 400 and the connection is closed.\n"
+    "\n"
     "Examples:\n"
-    "  camsim                                 127.0.0.1:8080, 320x240 at 20 fps\n"
-    "  camsim --port 0 --mode bare,exif       a free port, bare JPEGs with thumbnails\n"
-    "  camsim --folder shots --fps 5          the JPEG files of ./shots in a loop\n"
+    "  camsim                           127.0.0.1:8080, 320x240 at 20 fps\n"
+    "  camsim --port 0 --mode bare,exif a free port, bare JPEGs with thumbnails\n"
+    "  camsim --folder shots --fps 5    the JPEG files of ./shots in a loop\n"
     "  ffplay http://127.0.0.1:8080/?action=stream";
 
 bool parseCount(const QString &text, quint64 minimum, quint64 maximum, quint64 *value)
@@ -154,7 +157,7 @@ CommandLine::Result CommandLine::parse(const QStringList &arguments)
         QStringLiteral("WxH"), QStringLiteral("320x240"));
     const QCommandLineOption fpsOption(
         QStringLiteral("fps"),
-        QStringLiteral("Frames per second, up to 1000 (default 20; 0 = as fast as the client "
+        QStringLiteral("Frames per second, 0.01 to 1000 (default 20; 0 = as fast as the client "
                        "reads them)."),
         QStringLiteral("rate"), QStringLiteral("20"));
     const QCommandLineOption qualityOption(
@@ -235,8 +238,9 @@ CommandLine::Result CommandLine::parse(const QStringList &arguments)
     options.port = quint16(count);
     if (!parseSize(parser.value(sizeOption), &options.size))
         return fail(QStringLiteral("--size: expected WxH from 16x16 to 8192x8192, got %1").arg(parser.value(sizeOption)));
-    if (!parseReal(parser.value(fpsOption), 0, 1000, &options.fps))
-        return fail(QStringLiteral("--fps: expected 0 to 1000, got %1").arg(parser.value(fpsOption)));
+    if (!parseReal(parser.value(fpsOption), 0, 1000, &options.fps)
+        || (options.fps > 0 && options.fps < 0.01))
+        return fail(QStringLiteral("--fps: expected 0 or 0.01 to 1000, got %1").arg(parser.value(fpsOption)));
     if (!parseCount(parser.value(qualityOption), 0, 100, &count))
         return fail(QStringLiteral("--quality: expected 0 to 100, got %1").arg(parser.value(qualityOption)));
     options.quality = int(count);
