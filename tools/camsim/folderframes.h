@@ -16,7 +16,6 @@ public:
     bool isEmpty() const { return files.isEmpty(); }
     QString error() const { return errorText; }
     QStringList skipped() const { return skippedFiles; }
-    int count() const { return int(files.size()); }
 
     QByteArray frame(quint64 number) override;
 

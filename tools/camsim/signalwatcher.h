@@ -15,8 +15,6 @@ public:
     explicit SignalWatcher(QObject *parent = nullptr);
     ~SignalWatcher() override;
 
-    bool isWatching() const { return notifier != nullptr; }
-
 signals:
     void terminationRequested(int signalNumber);
 
