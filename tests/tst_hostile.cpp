@@ -262,8 +262,7 @@ public:
     }
 
     quint16 port() const { return server.serverPort(); }
-    int connections() const { return connectionCount; }
-
+    // Waits for the stream request on the given connection, counted from 1.
     bool waitForRequest(int connection)
     {
         return QTest::qWaitFor([&] { return connectionCount == connection && request.endsWith("\n\n"); });
@@ -286,7 +285,7 @@ public:
         return QTest::qWaitFor([this] { return drained(); }, timeout);
     }
 
-    // Closes the connection once everything sent has gone out.
+    // Drops what is still queued and closes once the socket has written the rest.
     void hangUp()
     {
         queue.clear();
@@ -676,7 +675,8 @@ void tst_Hostile::trickleShowsEveryFrame()
 void tst_Hostile::soakWhileRecording()
 {
 #ifdef UNDER_ADDRESS_SANITIZER
-    // The sanitizer build runs about ten times slower: a shorter soak.
+    // A shorter soak under the sanitizer, which slows every frame and keeps
+    // freed memory in quarantine, so resident sizes say nothing there.
     const int frames = 1000;
 #else
     const int frames = 10000;

@@ -6,6 +6,7 @@
 
 struct CommandResult
 {
+    QString commandLine;
     bool finished = false; // false: could not start, crashed or timed out
     int exitCode = -1;
     QByteArray output;
@@ -14,7 +15,6 @@ struct CommandResult
     bool succeeded() const { return finished && exitCode == 0; }
     // The command line and what it said, for failure messages.
     QString describe() const;
-    QString commandLine;
 };
 
 // Runs a program to its end; kills it after timeoutMs.
