@@ -34,6 +34,11 @@ void FramePipeline::setFrameShownHandler(std::function<void()> handler)
     frameShown = std::move(handler);
 }
 
+void FramePipeline::setRecordingStoppedHandler(std::function<void()> handler)
+{
+    recordingStopped = std::move(handler);
+}
+
 void FramePipeline::process(const QByteArray &image)
 {
     const QImage decoded = decodeFrame(image);
@@ -41,8 +46,8 @@ void FramePipeline::process(const QByteArray &image)
     QImageToIplImage(decoded, raster.get());
     stampTime(raster.get(), QTime::currentTime());
     show(raster.get());
-    if (recording)
-        recordFrame(raster.get());
+    if (recording && !recordFrame(raster.get()) && recordingStopped)
+        recordingStopped();
 }
 
 void FramePipeline::show(const IplImage *raster)

@@ -23,9 +23,13 @@ public:
     // Called right after each picture has been put on the label.
     void setFrameShownHandler(std::function<void()> handler);
 
+    // Called when the recording had to stop because its disk is nearly full.
+    void setRecordingStoppedHandler(std::function<void()> handler);
+
 private:
     void show(const IplImage *raster);
 
     QLabel *view;
     std::function<void()> frameShown;
+    std::function<void()> recordingStopped;
 };

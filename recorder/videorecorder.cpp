@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSize>
+#include <QStorageInfo>
 #include <QTime>
 
 #include <opencv2/core.hpp>
@@ -13,6 +14,55 @@
 #include <memory>
 
 #include "window/sharedstate.h"
+
+namespace {
+// Room kept free on the recording's disk, so that the writer's buffered
+// frames and the file's index still fit when the recording is finished.
+constexpr qint64 ReservedDiskSpace = 8 * 1024 * 1024;
+constexpr int FramesBetweenSpaceChecks = 20;
+
+QString recordingFolder;
+int framesSinceSpaceCheck = 0;
+
+bool hasRoomToRecord(const QString &folder)
+{
+    const QStorageInfo storage(folder);
+    return !storage.isValid() || storage.bytesAvailable() >= ReservedDiskSpace;
+}
+
+std::unique_ptr<cv::VideoWriter> openWriter(const std::string &fileName)
+{
+    const int fourcc = cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
+    const cv::Size size(VideoWidth, VideoHeight);
+    for (const int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
+        auto writer = std::make_unique<cv::VideoWriter>(fileName, backend, fourcc, VideoFramesPerSecond,
+                                                        size, true);
+        if (writer->isOpened())
+            return writer;
+    }
+    return nullptr;
+}
+
+void writeAtVideoSize(const cv::Mat &frame)
+{
+    if (frame.cols == VideoWidth && frame.rows == VideoHeight) {
+        videoWriter->write(frame);
+        return;
+    }
+    static cv::Mat padded;
+    padded.create(VideoHeight, VideoWidth, CV_8UC3);
+    padded.setTo(cv::Scalar::all(0));
+    const QSize fitted = QSize(frame.cols, frame.rows)
+                             .scaled(VideoWidth, VideoHeight, Qt::KeepAspectRatio)
+                             .expandedTo(QSize(1, 1));
+    const cv::Rect area((VideoWidth - fitted.width()) / 2, (VideoHeight - fitted.height()) / 2,
+                        fitted.width(), fitted.height());
+    cv::Mat target = padded(area);
+    const bool shrinking = fitted.width() < frame.cols;
+    cv::resize(frame, target, target.size(), 0, 0, shrinking ? cv::INTER_AREA : cv::INTER_LINEAR);
+    videoWriter->write(padded);
+}
+}
 
 QString recordingFileName(const QTime &time)
 {
@@ -37,13 +87,16 @@ QString freeRecordingName(const QDir &folder, const QTime &time)
 bool startRecording(const QString &fileName)
 {
     stopRecording();
-    auto writer = std::make_unique<cv::VideoWriter>(
-        fileName.toLocal8Bit().toStdString(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-        VideoFramesPerSecond, cv::Size(VideoWidth, VideoHeight), true);
-    if (!writer->isOpened())
+    const QString folder = QFileInfo(fileName).absolutePath();
+    if (!hasRoomToRecord(folder))
+        return false;
+    std::unique_ptr<cv::VideoWriter> writer = openWriter(fileName.toLocal8Bit().toStdString());
+    if (!writer)
         return false;
     videoWriter = writer.release();
     recording = true;
+    recordingFolder = folder;
+    framesSinceSpaceCheck = 0;
     return true;
 }
 
@@ -57,25 +110,16 @@ void stopRecording()
     }
 }
 
-void recordFrame(const IplImage *raster)
+bool recordFrame(const IplImage *raster)
 {
     if (!videoWriter || raster->width == 0 || raster->height == 0)
-        return;
-    const cv::Mat frame = cv::cvarrToMat(raster, false);
-    if (frame.cols == VideoWidth && frame.rows == VideoHeight) {
-        videoWriter->write(frame);
-        return;
-    }
-    static cv::Mat padded;
-    padded.create(VideoHeight, VideoWidth, CV_8UC3);
-    padded.setTo(cv::Scalar::all(0));
-    const QSize fitted = QSize(frame.cols, frame.rows)
-                             .scaled(VideoWidth, VideoHeight, Qt::KeepAspectRatio)
-                             .expandedTo(QSize(1, 1));
-    const cv::Rect area((VideoWidth - fitted.width()) / 2, (VideoHeight - fitted.height()) / 2,
-                        fitted.width(), fitted.height());
-    cv::Mat target = padded(area);
-    const bool shrinking = fitted.width() < frame.cols;
-    cv::resize(frame, target, target.size(), 0, 0, shrinking ? cv::INTER_AREA : cv::INTER_LINEAR);
-    videoWriter->write(padded);
+        return true;
+    writeAtVideoSize(cv::cvarrToMat(raster, false));
+    if (++framesSinceSpaceCheck < FramesBetweenSpaceChecks)
+        return true;
+    framesSinceSpaceCheck = 0;
+    if (hasRoomToRecord(recordingFolder))
+        return true;
+    stopRecording();
+    return false;
 }

@@ -20,12 +20,15 @@ QString recordingFileName(const QTime &time);
 QString freeRecordingName(const QDir &folder, const QTime &time);
 
 // Finishes an open recording, then opens a new one. On success the
-// process-wide writer is set and recording is on; on failure both stay off.
+// process-wide writer is set and recording is on; on failure (the file
+// cannot be created, or its disk is nearly full) both stay off.
 bool startRecording(const QString &fileName);
 
 // Turns recording off and finishes the open file, if any.
 void stopRecording();
 
 // Appends a stamped frame to the open recording at 320x240, scaled with its
-// aspect ratio kept and padded. An empty raster adds no frame.
-void recordFrame(const IplImage *raster);
+// aspect ratio kept and padded. An empty raster adds no frame. False when
+// the disk has become nearly full: the recording is then finished, while
+// there is still room for the rest of the file, and recording is off.
+bool recordFrame(const IplImage *raster);

@@ -419,6 +419,30 @@ private:
     qint64 lastKey = -1;
 };
 
+// A small tmpfs mounted over a folder for the life of the object (needs root).
+class SmallDisk
+{
+public:
+    SmallDisk(const QString &folder, const QByteArray &size)
+        : folder(folder)
+    {
+        QProcess mount;
+        mount.start(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=" + QString::fromLatin1(size), "tmpfs", folder});
+        mounted = mount.waitForFinished(10000) && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+        if (!mounted)
+            error = QString::fromLocal8Bit(mount.readAllStandardError()).trimmed() + mount.errorString();
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {"-l", folder});
+    }
+
+    const QString folder;
+    bool mounted = false;
+    QString error;
+};
+
 // Writes beyond the size stop with EFBIG, as on a full disk, instead of SIGXFSZ.
 class FileSizeLimit
 {
@@ -488,6 +512,7 @@ private slots:
     void recordingCannotStart_data();
     void recordingCannotStart();
     void recordingOntoFullDisk();
+    void recordingStopsBeforeDiskIsFull();
 
 private:
     QString startFolder;
@@ -799,6 +824,41 @@ void tst_Hostile::recordingOntoFullDisk()
                          .replace(u'\n', QStringLiteral(" | "))),
           countFrames(file));
     QVERIFY(QFileInfo(file).size() <= qint64(diskSpace));
+}
+
+void tst_Hostile::recordingStopsBeforeDiskIsFull()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const SmallDisk disk(folder.path(), "12m");
+    if (!disk.mounted)
+        QSKIP(qPrintable("a small tmpfs cannot be mounted here: " + disk.error));
+    QVERIFY(QDir::setCurrent(folder.path()));
+
+    TestCamera camera;
+    Viewer viewer;
+    viewer.connectTo(camera.port());
+    QVERIFY(camera.waitForRequest(1));
+    camera.send(ReplyHeader + flatPart(Red));
+    QTRY_COMPARE(viewer.shown(), int(Red));
+
+    viewer.click("record");
+    QCOMPARE(recordingsIn(folder.path()).size(), 1);
+    QByteArray busyFrames;
+    for (int seed = 0; seed < 10; ++seed)
+        busyFrames += part(makeJpeg(QSize(320, 240), seed * 25));
+    // Far more than the disk holds.
+    camera.send(busyFrames, 200);
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.status->text(), QStringLiteral("record error!"), LongWait);
+
+    // The picture goes on, and the file was finished while there was room.
+    camera.send(flatPart(Green));
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.shown(), int(Green), 3 * LongWait);
+    const QString file = folder.filePath(recordingsIn(folder.path()).value(0));
+    QVERIFY(countFrames(file) > 100);
+    const QString duration = probe(file, {"-show_entries", "format=duration", "-of", "csv=p=0"});
+    QVERIFY2(duration.toDouble() > 5.0, qPrintable(duration));
+    QDir::setCurrent(startFolder);
 }
 
 QTEST_MAIN(tst_Hostile)

@@ -22,6 +22,7 @@ Widget::Widget(QWidget *parent)
     socket = new QTcpSocket;
     displayBuffer = static_cast<unsigned char *>(std::malloc(DisplayBufferSize));
     pipeline = std::make_unique<FramePipeline>(ui->Image);
+    pipeline->setRecordingStoppedHandler([this] { ui->statuslabel->setText(tr("record error!")); });
 
     ui->Image->setStyleSheet(LabelStyle);
     ui->statuslabel->setStyleSheet(LabelStyle);
