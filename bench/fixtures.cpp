@@ -1,7 +1,7 @@
 #include "fixtures.h"
 
-#include <QBuffer>
-#include <QImageWriter>
+#include "jpegencoding.h"
+
 #include <QPainter>
 #include <QRandomGenerator>
 
@@ -46,17 +46,6 @@ QImage busyPicture(const QSize &size, quint32 seed)
         }
     }
     return picture;
-}
-
-QByteArray encodeJpeg(const QImage &picture, int quality)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    writer.write(picture);
-    return bytes;
 }
 
 std::vector<QByteArray> busyJpegFrames(const QSize &size, int count, int quality)

@@ -10,7 +10,6 @@
 // lines and sensor-like noise, so that it compresses like a camera picture.
 QImage busyPicture(const QSize &size, quint32 seed);
 
-QByteArray encodeJpeg(const QImage &picture, int quality);
 
 // count different busy frames of one size, JPEG at the given quality.
 std::vector<QByteArray> busyJpegFrames(const QSize &size, int count, int quality = 85);

@@ -8,7 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QImageWriter>
+#include "jpegencoding.h"
 
 #include <cstdio>
 
@@ -30,27 +30,10 @@ QImage picture(int width, int height, int seed)
     return image;
 }
 
-QByteArray encode(const QImage &image, int quality, bool progressive = false)
-{
-    QByteArray bytes;
-    QBuffer device(&bytes);
-    device.open(QIODevice::WriteOnly);
-    QImageWriter writer(&device, "jpeg");
-    writer.setQuality(quality);
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
-    return bytes;
-}
-
 // The image with an APP1 (EXIF) segment that holds a whole thumbnail JPEG.
 QByteArray withThumbnail(const QByteArray &jpeg)
 {
-    QByteArray payload("Exif\0\0II*\0\x08\0\0\0", 14);
-    payload += encode(picture(16, 12, 9), 50);
-    QByteArray segment("\xFF\xE1");
-    segment += char((payload.size() + 2) >> 8);
-    segment += char((payload.size() + 2) & 0xFF);
-    return jpeg.left(2) + segment + payload + jpeg.mid(2);
+    return insertExifThumbnail(jpeg, encodeJpeg(picture(16, 12, 9), 50));
 }
 
 QByteArray multipart(const QList<QByteArray> &images)
@@ -91,13 +74,13 @@ int main(int argc, char **argv)
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));
 
-    const QByteArray tiny = encode(picture(32, 24, 1), 75);
-    const QByteArray other = encode(picture(48, 32, 2), 60);
-    const QByteArray frame = encode(picture(320, 240, 3), 40);
-    const QByteArray large = encode(picture(400, 300, 4), 20);
-    const QByteArray progressive = encode(picture(64, 48, 5), 70, true);
-    const QByteArray gray = encode(picture(40, 30, 6).convertToFormat(QImage::Format_Grayscale8), 70);
-    const QByteArray exif = withThumbnail(encode(picture(48, 36, 7), 70));
+    const QByteArray tiny = encodeJpeg(picture(32, 24, 1), 75);
+    const QByteArray other = encodeJpeg(picture(48, 32, 2), 60);
+    const QByteArray frame = encodeJpeg(picture(320, 240, 3), 40);
+    const QByteArray large = encodeJpeg(picture(400, 300, 4), 20);
+    const QByteArray progressive = encodeJpeg(picture(64, 48, 5), 70, true);
+    const QByteArray gray = encodeJpeg(picture(40, 30, 6).convertToFormat(QImage::Format_Grayscale8), 70);
+    const QByteArray exif = withThumbnail(encodeJpeg(picture(48, 36, 7), 70));
     if (tiny.isEmpty() || frame.isEmpty() || progressive.isEmpty()) {
         std::fprintf(stderr, "makecorpus: no JPEG writer\n");
         return 1;

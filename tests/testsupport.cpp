@@ -1,7 +1,5 @@
 #include "testsupport.h"
 
-#include <QBuffer>
-#include <QImageWriter>
 #include <QPainter>
 
 QImage makeTestPicture(const QSize &size, int seed)
@@ -23,18 +21,6 @@ QImage makeTestPicture(const QSize &size, int seed)
     return image;
 }
 
-QByteArray encodeJpeg(const QImage &image, int quality, bool progressive)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
-    return bytes;
-}
-
 QByteArray makeJpeg(const QSize &size, int seed, int quality)
 {
     return encodeJpeg(makeTestPicture(size, seed), quality);
@@ -42,15 +28,5 @@ QByteArray makeJpeg(const QSize &size, int seed, int quality)
 
 QByteArray withExifThumbnail(const QByteArray &jpeg)
 {
-    const QByteArray thumbnail = makeJpeg(QSize(40, 30), 7, 60);
-    QByteArray payload = QByteArray("Exif\0\0", 6);
-    // A minimal little-endian TIFF header, then the thumbnail bytes.
-    payload += QByteArray("II*\0\x08\0\0\0", 8);
-    payload += thumbnail;
-    const int length = payload.size() + 2;
-    QByteArray segment("\xFF\xE1");
-    segment += char(length >> 8);
-    segment += char(length & 0xFF);
-    segment += payload;
-    return jpeg.left(2) + segment + jpeg.mid(2);
+    return insertExifThumbnail(jpeg, makeJpeg(QSize(40, 30), 7, 60));
 }

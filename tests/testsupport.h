@@ -5,12 +5,11 @@
 #include <QImage>
 #include <QSize>
 
+#include "jpegencoding.h"
+
 // A busy test picture: gradients and a few shapes, so that it compresses
 // like a camera scene rather than a flat colour.
 QImage makeTestPicture(const QSize &size, int seed = 0);
-
-// The picture encoded as a baseline (or progressive) JPEG.
-QByteArray encodeJpeg(const QImage &image, int quality = 85, bool progressive = false);
 
 QByteArray makeJpeg(const QSize &size, int seed = 0, int quality = 85);
 

@@ -1,9 +1,9 @@
 #include "testpattern.h"
 
-#include <QBuffer>
+#include "jpegencoding.h"
+
 #include <QFont>
 #include <QFontMetricsF>
-#include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -28,13 +28,7 @@ TestPattern::TestPattern(const QSize &size, int quality)
 
 QByteArray TestPattern::frame(quint64 number)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    writer.write(render(number));
-    return bytes;
+    return encodeJpeg(render(number), quality);
 }
 
 QImage TestPattern::render(quint64 number) const
