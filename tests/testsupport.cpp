@@ -30,3 +30,10 @@ QByteArray withExifThumbnail(const QByteArray &jpeg)
 {
     return insertExifThumbnail(jpeg, makeJpeg(QSize(40, 30), 7, 60));
 }
+
+QString MarkingTranslator::translate(const char *context, const char *sourceText, const char *, int) const
+{
+    if (qstrcmp(context, "Widget") != 0)
+        return QString();
+    return u'<' + QString::fromUtf8(sourceText) + u'>';
+}

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QImage>
 #include <QSize>
+#include <QTranslator>
 
 #include "jpegencoding.h"
 
@@ -16,3 +17,13 @@ QByteArray makeJpeg(const QSize &size, int seed = 0, int quality = 85);
 // The JPEG with an APP1 (EXIF) segment right after FF D8 that holds a whole
 // thumbnail JPEG, FF D8 ... FF D9 included.
 QByteArray withExifThumbnail(const QByteArray &jpeg);
+
+// Marks every text looked up in the window's translation context as <text>,
+// so a test sees which texts pass through the translation call.
+class MarkingTranslator : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+                      int n) const override;
+};

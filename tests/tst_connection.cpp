@@ -6,11 +6,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
-#include <QTranslator>
 
 #include <optional>
 
 #include "stream/portnumber.h"
+#include "testsupport.h"
 #include "window/widget.h"
 
 namespace {
@@ -26,19 +26,6 @@ quint16 unusedPort()
     probe.close();
     return port;
 }
-
-// Marks every text looked up in the window's translation context.
-class MarkingTranslator : public QTranslator
-{
-public:
-    bool isEmpty() const override { return false; }
-    QString translate(const char *context, const char *sourceText, const char *, int) const override
-    {
-        if (qstrcmp(context, "Widget") != 0)
-            return QString();
-        return u'<' + QString::fromUtf8(sourceText) + u'>';
-    }
-};
 
 // The window aimed at a loopback server, driven through its buttons.
 class Viewer

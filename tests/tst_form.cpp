@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstddef>
 #include <iterator>
@@ -20,6 +19,7 @@
 
 #include "recorder/videorecorder.h"
 #include "window/sharedstate.h"
+#include "testsupport.h"
 #include "window/widget.h"
 #include "window/widgetform.h"
 
@@ -54,19 +54,6 @@ QMap<QString, QString> textsOf(const QWidget &window)
         texts.insert(child->objectName(), textOf(child));
     return texts;
 }
-
-// Marks every text looked up in the window's translation context.
-class MarkingTranslator : public QTranslator
-{
-public:
-    bool isEmpty() const override { return false; }
-    QString translate(const char *context, const char *sourceText, const char *, int) const override
-    {
-        if (qstrcmp(context, "Widget") != 0)
-            return QString();
-        return u'<' + QString::fromUtf8(sourceText) + u'>';
-    }
-};
 
 // Every message sent through Qt's message output while it lives.
 class MessageCapture
