@@ -14,5 +14,6 @@ constexpr int FrameHeight = 240;
 // 320x240 with its aspect ratio kept.
 QSize decodedSizeFor(const QSize &size);
 
-// Decodes a cut image; a null image when the bytes do not decode.
+// Decodes a cut image; a null image when the bytes do not decode or their
+// header claims more pixels than 8K UHD.
 QImage decodeFrame(const QByteArray &bytes);
