@@ -14,6 +14,6 @@ constexpr int FrameHeight = 240;
 // 320x240 with its aspect ratio kept.
 QSize decodedSizeFor(const QSize &size);
 
-// Decodes a cut image; a null image when the bytes do not decode or their
-// header claims more pixels than 8K UHD.
+// Decodes a cut JPEG image; a null image when the bytes are no JPEG, do not
+// decode, or their header claims more pixels than 8K UHD.
 QImage decodeFrame(const QByteArray &bytes);
