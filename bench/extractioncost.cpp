@@ -81,49 +81,43 @@ Feed feed(FrameCutter &cutter, const QByteArray &buffer, const QByteArray &bytes
     return result;
 }
 
-ExtractionCost partialImageCost(const QByteArray &header, const QByteArray &entropy, qsizetype bufferLength,
-                                int repetitions, Scan scan = Scan::Resumed)
+// Fills a new cutter with `before`, then times the deliveries of `timed`.
+ExtractionCost timedFeeds(const QString &what, const QByteArray &before, const QByteArray &timed,
+                          int repetitions, Scan scan = Scan::Resumed)
 {
     ExtractionCost cost;
-    cost.what = scan == Scan::Resumed ? QStringLiteral("image not ended yet")
-                                      : QStringLiteral("same, searched from 0 (for comparison)");
+    cost.what = what;
     std::vector<double> appendCosts;
     std::vector<double> scanCosts;
     for (int repetition = 0; repetition < repetitions; ++repetition) {
         QByteArray buffer;
         FrameCutter cutter(buffer);
-        feed(cutter, buffer, header + entropy.left(bufferLength));
+        feed(cutter, buffer, before);
         cost.bufferMiB = double(buffer.size()) / MiB;
-        const Feed timed = feed(cutter, buffer, entropy.mid(bufferLength, TimedBytes), scan);
-        appendCosts.push_back(timed.appendMilliseconds);
-        scanCosts.push_back(timed.scanMilliseconds);
-        cost.imagesCut = timed.images;
+        const Feed result = feed(cutter, buffer, timed, scan);
+        appendCosts.push_back(result.appendMilliseconds);
+        scanCosts.push_back(result.scanMilliseconds);
+        cost.imagesCut = result.images;
     }
     cost.appendPerMiB = median(appendCosts);
     cost.scanPerMiB = median(scanCosts);
     return cost;
 }
 
+ExtractionCost partialImageCost(const QByteArray &header, const QByteArray &entropy, qsizetype bufferLength,
+                                int repetitions, Scan scan = Scan::Resumed)
+{
+    const QString what = scan == Scan::Resumed ? QStringLiteral("image not ended yet")
+                                               : QStringLiteral("same, searched from 0 (for comparison)");
+    return timedFeeds(what, header + entropy.left(bufferLength), entropy.mid(bufferLength, TimedBytes),
+                      repetitions, scan);
+}
+
 ExtractionCost streamCost(const QByteArray &jpeg, int repetitions)
 {
-    ExtractionCost cost;
-    cost.what = QStringLiteral("whole %1 KB frames").arg(jpeg.size() / 1000);
     const QByteArray stream = multipartStream(jpeg, 2 * TimedBytes);
-    std::vector<double> appendCosts;
-    std::vector<double> scanCosts;
-    for (int repetition = 0; repetition < repetitions; ++repetition) {
-        QByteArray buffer;
-        FrameCutter cutter(buffer);
-        feed(cutter, buffer, stream.left(TimedBytes));
-        cost.bufferMiB = double(buffer.size()) / MiB;
-        const Feed timed = feed(cutter, buffer, stream.mid(TimedBytes, TimedBytes));
-        appendCosts.push_back(timed.appendMilliseconds);
-        scanCosts.push_back(timed.scanMilliseconds);
-        cost.imagesCut = timed.images;
-    }
-    cost.appendPerMiB = median(appendCosts);
-    cost.scanPerMiB = median(scanCosts);
-    return cost;
+    return timedFeeds(QStringLiteral("whole %1 KB frames").arg(jpeg.size() / 1000), stream.left(TimedBytes),
+                      stream.mid(TimedBytes, TimedBytes), repetitions);
 }
 }
 
