@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QPainter>
+#include <QProcess>
 
 QImage makeTestPicture(const QSize &size, int seed)
 {
@@ -36,4 +37,16 @@ QString MarkingTranslator::translate(const char *context, const char *sourceText
     if (qstrcmp(context, "Widget") != 0)
         return QString();
     return u'<' + QString::fromUtf8(sourceText) + u'>';
+}
+
+int recordedFrameCount(const QString &file)
+{
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                 "stream=nb_read_frames", "-of", "default=nw=1:nk=1", file});
+    if (!probe.waitForFinished(120000) || probe.exitCode() != 0)
+        return -1;
+    const QByteArray count = probe.readAllStandardOutput().trimmed();
+    return count == "N/A" ? 0 : count.toInt();
 }

@@ -4,9 +4,14 @@
 #include <QColor>
 #include <QImage>
 #include <QSize>
+#include <QString>
 #include <QTranslator>
 
 #include "jpegencoding.h"
+
+// The frames ffprobe decodes in a video file's first video stream, 0 for a
+// stream without frames; -1 when it cannot read the file.
+int recordedFrameCount(const QString &file);
 
 // A busy test picture: gradients and a few shapes, so that it compresses
 // like a camera scene rather than a flat colour.

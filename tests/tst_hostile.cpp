@@ -234,15 +234,6 @@ QString probe(const QString &file, const QStringList &arguments)
     return QString::fromUtf8(ffprobe.readAllStandardOutput() + ffprobe.readAllStandardError()).trimmed();
 }
 
-int countFrames(const QString &file)
-{
-    bool ok = false;
-    const QString answer = probe(file, {"-count_frames", "-select_streams", "v:0", "-show_entries",
-                                        "stream=nb_read_frames", "-of", "csv=p=0"});
-    const int frames = answer.section(u'\n', 0, 0).trimmed().toInt(&ok);
-    return ok ? frames : -1;
-}
-
 QStringList recordingsIn(const QString &folder)
 {
     return QDir(folder).entryList({QStringLiteral("*.avi")}, QDir::Files, QDir::Name);
@@ -380,6 +371,16 @@ public:
     }
 
     void click(const char *button) { QTest::mouseClick(window.findChild<QPushButton *>(button), Qt::LeftButton); }
+
+    // Connects to the camera and waits until its first picture, red, shows.
+    bool watch(TestCamera &camera)
+    {
+        connectTo(camera.port());
+        if (!camera.waitForRequest(1))
+            return false;
+        camera.send(ReplyHeader + flatPart(Red));
+        return QTest::qWaitFor([this] { return shown() == int(Red); });
+    }
 
     int shown() const { return recognise(image->pixmap()); }
 
@@ -548,10 +549,7 @@ void tst_Hostile::floodKeepsMemoryBounded()
 
     TestCamera camera;
     Viewer viewer;
-    viewer.connectTo(camera.port());
-    QVERIFY(camera.waitForRequest(1));
-    camera.send(ReplyHeader + flatPart(Red));
-    QTRY_COMPARE(viewer.shown(), int(Red));
+    QVERIFY(viewer.watch(camera));
 
     const qint64 residentBefore = residentBytes();
     resetPeakResident();
@@ -614,10 +612,7 @@ void tst_Hostile::goodFrameShowsAfterBadBytes()
 
     TestCamera camera;
     Viewer viewer;
-    viewer.connectTo(camera.port());
-    QVERIFY(camera.waitForRequest(1));
-    camera.send(ReplyHeader + flatPart(Red));
-    QTRY_COMPARE(viewer.shown(), int(Red));
+    QVERIFY(viewer.watch(camera));
 
     const qint64 residentBefore = residentBytes();
     resetPeakResident();
@@ -742,7 +737,7 @@ void tst_Hostile::soakWhileRecording()
 #endif
     const QStringList files = recordingsIn(folder.path());
     QCOMPARE(files.size(), 1);
-    QCOMPARE(countFrames(folder.filePath(files.first())), frames);
+    QCOMPARE(recordedFrameCount(folder.filePath(files.first())), frames);
 }
 
 void tst_Hostile::recordingCannotStart_data()
@@ -762,10 +757,7 @@ void tst_Hostile::recordingCannotStart()
     QVERIFY(QDir::setCurrent(folder.path()));
     TestCamera camera;
     Viewer viewer;
-    viewer.connectTo(camera.port());
-    QVERIFY(camera.waitForRequest(1));
-    camera.send(ReplyHeader + flatPart(Red));
-    QTRY_COMPARE(viewer.shown(), int(Red));
+    QVERIFY(viewer.watch(camera));
 
     if (removeFolder) {
         QVERIFY(QDir().rmdir(folder.path()));
@@ -797,10 +789,7 @@ void tst_Hostile::recordingOntoFullDisk()
     TestCamera camera;
     Viewer viewer;
     PictureLog log(viewer.image);
-    viewer.connectTo(camera.port());
-    QVERIFY(camera.waitForRequest(1));
-    camera.send(ReplyHeader + flatPart(Red));
-    QTRY_COMPARE(viewer.shown(), int(Red));
+    QVERIFY(viewer.watch(camera));
 
     {
         FileSizeLimit fullDisk(diskSpace);
@@ -822,7 +811,7 @@ void tst_Hostile::recordingOntoFullDisk()
     qInfo("truncated recording: %lld bytes; ffprobe: %s; frames read: %d", QFileInfo(file).size(),
           qPrintable(probe(file, {"-show_entries", "format=duration:stream=nb_frames,duration", "-of", "compact"})
                          .replace(u'\n', QStringLiteral(" | "))),
-          countFrames(file));
+          recordedFrameCount(file));
     QVERIFY(QFileInfo(file).size() <= qint64(diskSpace));
 }
 
@@ -837,10 +826,7 @@ void tst_Hostile::recordingStopsBeforeDiskIsFull()
 
     TestCamera camera;
     Viewer viewer;
-    viewer.connectTo(camera.port());
-    QVERIFY(camera.waitForRequest(1));
-    camera.send(ReplyHeader + flatPart(Red));
-    QTRY_COMPARE(viewer.shown(), int(Red));
+    QVERIFY(viewer.watch(camera));
 
     viewer.click("record");
     QCOMPARE(recordingsIn(folder.path()).size(), 1);
@@ -855,7 +841,7 @@ void tst_Hostile::recordingStopsBeforeDiskIsFull()
     camera.send(flatPart(Green));
     QTRY_COMPARE_WITH_TIMEOUT(viewer.shown(), int(Green), 3 * LongWait);
     const QString file = folder.filePath(recordingsIn(folder.path()).value(0));
-    QVERIFY(countFrames(file) > 100);
+    QVERIFY(recordedFrameCount(file) > 100);
     const QString duration = probe(file, {"-show_entries", "format=duration", "-of", "csv=p=0"});
     QVERIFY2(duration.toDouble() > 5.0, qPrintable(duration));
     QDir::setCurrent(startFolder);

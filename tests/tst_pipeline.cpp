@@ -1,6 +1,5 @@
 #include <QLabel>
 #include <QPixmap>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
@@ -79,18 +78,6 @@ double meanDifference(const QImage &a, const QImage &b, int firstRow)
         }
     }
     return count ? sum / (3.0 * count) : 0;
-}
-
-int recordedFrameCount(const QString &file)
-{
-    QProcess probe;
-    probe.start(QStringLiteral("ffprobe"),
-                {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                 "stream=nb_read_frames", "-of", "default=nw=1:nk=1", file});
-    if (!probe.waitForFinished(60000) || probe.exitCode() != 0)
-        return -1;
-    const QByteArray count = probe.readAllStandardOutput().trimmed();
-    return count == "N/A" ? 0 : count.toInt();
 }
 
 } // namespace
