@@ -25,16 +25,14 @@ void Widget::on_connect_clicked()
 void Widget::sendrequest()
 {
     // Nothing of an earlier connection may end up in front of this stream.
-    frameBuffer.clear();
-    cutter.reset();
+    cutter.clear();
     socket->write(StreamRequest, StreamRequestLength);
 }
 
 void Widget::on_stop_clicked()
 {
     socket->abort();
-    frameBuffer.clear();
-    cutter.reset();
+    cutter.clear();
     ui->statuslabel->setText(tr("stoped"));
 }
 

@@ -50,8 +50,9 @@ void FrameCutter::append(const QByteArray &bytes)
     buffer.append(bytes);
 }
 
-void FrameCutter::reset()
+void FrameCutter::clear()
 {
+    buffer.clear();
     state = State::SeekingStart;
     imageStart = 0;
     scan = 0;

@@ -23,15 +23,15 @@ public:
 
     // The oldest complete image not yet taken, or an empty array when none
     // is complete. The result shares the buffer's bytes: it stays valid
-    // until the next call of append(), compact() or reset().
+    // until the next call of append(), compact() or clear().
     QByteArray nextImage();
 
     // Removes the bytes consumed so far. Called once nextImage() has returned
     // an empty array, it leaves at most `bound` bytes in the buffer.
     void compact();
 
-    // Forgets the scan state; call it whenever the buffer is emptied.
-    void reset();
+    // Empties the buffer and forgets the scan state.
+    void clear();
 
 private:
     enum class State { SeekingStart, Segments, EntropyData };

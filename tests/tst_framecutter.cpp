@@ -113,7 +113,7 @@ private slots:
     void endlessImageStaysBounded_data();
     void endlessImageStaysBounded();
 
-    void resetAfterClear();
+    void clearStartsAfresh();
 
     void restartMarkersFromEncoder();
 
@@ -376,14 +376,14 @@ void TestFrameCutter::endlessImageStaysBounded()
     verifyDecodes(feeder.images);
 }
 
-void TestFrameCutter::resetAfterClear()
+void TestFrameCutter::clearStartsAfresh()
 {
     Feeder feeder;
     feeder.deliver(replyHeader() + part(first) + part(second).left(300));
     QCOMPARE(feeder.images, Images{first});
 
-    feeder.buffer.clear();
-    feeder.cutter.reset();
+    feeder.cutter.clear();
+    QVERIFY(feeder.buffer.isEmpty());
     feeder.deliver(replyHeader() + "Content-Type: image/jpeg\r\n\r\n" + third.left(1));
     feeder.deliver(third.mid(1) + "\r\n");
     QCOMPARE(feeder.images, (Images{first, third}));
